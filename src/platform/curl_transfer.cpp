@@ -255,6 +255,24 @@ bool Configure(CURL* handle, const Request& request, const std::string& url,
 
 }  // namespace
 
+std::string ProxyUrl(std::string_view server) {
+  const std::size_t start = server.find_first_not_of("; ");
+  if (start == std::string_view::npos) return {};
+  server.remove_prefix(start);
+  server = server.substr(0, server.find_first_of("; "));
+  const std::size_t equals = server.find('=');
+  if (equals != std::string_view::npos) server.remove_prefix(equals + 1);
+  const std::size_t scheme = server.find("://");
+  if (scheme != std::string_view::npos) server.remove_prefix(scheme + 3);
+  while (!server.empty() && server.back() == '/') server.remove_suffix(1);
+  if (server.empty()) return {};
+  const std::size_t colon = server.rfind(':');
+  const std::size_t bracket = server.rfind(']');
+  const bool hasPort =
+      colon != std::string_view::npos && (bracket == std::string_view::npos || colon > bracket);
+  return "http://" + std::string(server) + (hasPort ? "" : ":80");
+}
+
 RedirectStep DecideRedirect(std::string_view from, std::string_view to, int hopsSoFar) {
   const std::string_view target = Scheme(to);
   const bool toHttp = EqualsIgnoringCase(target, "http");

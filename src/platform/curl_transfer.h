@@ -84,4 +84,11 @@ Result Perform(CURL* handle, const Request& request, const BodySink& sink);
 enum class RedirectStep { kFollow, kStop, kFail };
 RedirectStep DecideRedirect(std::string_view from, std::string_view to, int hopsSoFar);
 
+// The proxy address libcurl takes for a proxy server as the request object
+// names it: "host", "host:port", "http://host:port", or a list of those
+// separated by ";" or spaces, each optionally "scheme=host:port". The first
+// entry counts, with port 80 when it names none (libcurl's own default would
+// be 1080). Empty when there is no entry.
+std::string ProxyUrl(std::string_view server);
+
 }  // namespace curl_transfer

@@ -35,27 +35,6 @@ bool IsToken(std::string_view name) {
   return true;
 }
 
-// "host", "host:port", "http://host:port", or a list of those separated by
-// ";" or spaces, optionally "scheme=host:port": the first entry, with port 80
-// when it names none (libcurl's own default would be 1080).
-std::string ProxyAddress(std::string_view server) {
-  const std::size_t start = server.find_first_not_of("; ");
-  if (start == std::string_view::npos) return {};
-  server.remove_prefix(start);
-  server = server.substr(0, server.find_first_of("; "));
-  const std::size_t equals = server.find('=');
-  if (equals != std::string_view::npos) server.remove_prefix(equals + 1);
-  const std::size_t scheme = server.find("://");
-  if (scheme != std::string_view::npos) server.remove_prefix(scheme + 3);
-  while (!server.empty() && server.back() == '/') server.remove_suffix(1);
-  if (server.empty()) return {};
-  const std::size_t colon = server.rfind(':');
-  const std::size_t bracket = server.rfind(']');
-  const bool hasPort =
-      colon != std::string_view::npos && (bracket == std::string_view::npos || colon > bracket);
-  return "http://" + std::string(server) + (hasPort ? "" : ":80");
-}
-
 // Milliseconds for the transfer: our 0 means for ever.
 int Limit(int ms) { return ms > 0 ? ms : 0; }
 
@@ -106,7 +85,7 @@ bool HttpRequest::SetProxy(int setting, const Text& server) {
     return true;
   }
   if (setting != kProxySettingProxy) return false;
-  std::string address = ProxyAddress(server.View());
+  std::string address = curl_transfer::ProxyUrl(server.View());
   if (address.empty()) return false;
   state_->proxy = std::move(address);
   return true;
