@@ -383,30 +383,52 @@ TEST(HttpRequest, BodyLimitCountsWhatArrives) {
 }
 
 TEST(HttpRequest, ReceiveLimitIsAnIdleLimit) {
-  // Four pieces, 400 ms apart: longer than the 1 s limit in all, never idle
-  // for that long.
+  // Six pieces, 300 ms apart: longer than the 1.5 s limit in all, but never
+  // idle for anywhere near that long.
   RawHttpServer server([](RawConnection& connection, const CapturedRequest& request) {
     if (request.Target() == "/stall") {
       connection.Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc");
       connection.WaitForStop(std::chrono::seconds(60));
       return false;
     }
-    connection.Send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n");
-    for (char c : std::string("wxyz")) {
-      if (connection.WaitForStop(std::chrono::milliseconds(400))) return false;
+    connection.Send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\n");
+    for (char c : std::string("uvwxyz")) {
+      if (connection.WaitForStop(std::chrono::milliseconds(300))) return false;
       connection.Send(std::string(1, c));
     }
     return true;
   });
   auto request = NewRequest();
-  request->SetTimeouts(0, 5000, 1000, 1000);
+  request->SetTimeouts(0, 5000, 1500, 1500);
   ASSERT_TRUE(request->Open(Text("GET"), Text(server.Url("/trickle"))));
   EXPECT_TRUE(request->Send(Text()));
-  EXPECT_EQ(request->ResponseBody(), Bytes(std::string("wxyz")));
+  EXPECT_EQ(request->ResponseBody(), Bytes(std::string("uvwxyz")));
 
   ASSERT_TRUE(request->Open(Text("GET"), Text(server.Url("/stall"))));
   EXPECT_FALSE(request->Send(Text()));
   EXPECT_TRUE(request->ResponseBody().IsEmpty());
+}
+
+TEST(HttpRequest, SendLimitEndsAnUploadNobodyReads) {
+  // A listener that never accepts: the kernel takes the connection and some
+  // of the body, then the upload stalls. The receive limit is off, so only
+  // the send limit can end the request.
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  socklen_t length = sizeof address;
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+
+  auto request = NewRequest();
+  request->SetTimeouts(0, 5000, 1000, 0);
+  ASSERT_TRUE(request->Open(Text("POST"),
+                            Text("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/up")));
+  EXPECT_FALSE(request->Send(Bytes(std::string(64 * 1024 * 1024, 'u'))));
+  EXPECT_TRUE(request->ResponseBody().IsEmpty());
+  ::close(listener);
 }
 
 TEST(HttpRequest, GoesThroughANamedProxyWithCredentials) {
