@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -92,21 +93,23 @@ class Translator {
   }
   bool Has(std::size_t ahead) const { return i_ + ahead < p_.size(); }
 
-  // A unit written so that PCRE2 reads it as that unit and nothing else.
-  void PutUnit(char32_t c) {
+  // A unit written so that PCRE2 reads it as that unit and nothing else,
+  // inside a class or out.
+  static void AppendUnit(std::u16string& to, char32_t c) {
     if (c < 0x80 && (IsAsciiLetter(char16_t(c)) || IsDigit(char16_t(c)))) {
-      out_ += char16_t(c);
+      to += char16_t(c);
     } else if (c < 0x80) {
       static const char16_t kHex[] = u"0123456789abcdef";
-      out_ += u"\\x";
-      out_ += kHex[c >> 4];
-      out_ += kHex[c & 15];
+      to += u"\\x";
+      to += kHex[c >> 4];
+      to += kHex[c & 15];
     } else {
       // Without UTF mode any unit above ASCII is a plain literal, lone
       // surrogates included.
-      out_ += char16_t(c);
+      to += char16_t(c);
     }
   }
+  void PutUnit(char32_t c) { AppendUnit(out_, c); }
 
   void PutLiteral(char16_t c) {
     if (!ignoreCase_) {
@@ -126,10 +129,12 @@ class Translator {
   }
 
   bool Term() {
+    // A lazy scan is only rewritten when the very next thing is a literal.
+    std::optional<std::size_t> lazyScan = std::exchange(lazyScanAt_, std::nullopt);
     char16_t c = p_[i_];
     switch (c) {
       case u'\\':
-        return Escape();
+        return Escape(lazyScan);
       case u'(':
         return Group();
       case u')':
@@ -163,10 +168,34 @@ class Translator {
         ++i_;
         return Quantifier();
       default:
-        PutLiteral(c);
         ++i_;
+        PutLiteralAfter(lazyScan, c);
         return Quantifier();
     }
+  }
+
+  // A lazy scan over any unit followed by a literal, "[\s\S]*?c", tries the
+  // rest of the pattern at every unit although it can only succeed where a
+  // c is. Skipping ahead to the next c, "(?:[^c]*+(?:c[^c]*+)*?)c", tries it
+  // at the same places in the same order, so the matches and groups are the
+  // same; it only wastes no time in between. Pages are searched with a few
+  // such scans, and they take most of the time. The literal must be there:
+  // not when a quantifier lets it be absent.
+  void PutLiteralAfter(std::optional<std::size_t> lazyScan, char16_t c) {
+    bool mayBeAbsent = Peek() == u'*' || Peek() == u'?' || (Peek() == u'{' && QuantifierBraces());
+    if (lazyScan && !AtEnd() && mayBeAbsent) lazyScan.reset();
+    if (lazyScan) {
+      std::u16string units;
+      AppendUnit(units, c);
+      if (ignoreCase_) {
+        std::vector<UnitRange> partners;
+        AddCasePartners(c, c, partners);
+        for (const UnitRange& r : partners) AppendUnit(units, r.first);
+      }
+      out_.resize(*lazyScan);
+      out_ += u"(?:[^" + units + u"]*+(?:[" + units + u"][^" + units + u"]*+)*?)";
+    }
+    PutLiteral(c);
   }
 
   // Parses "{n}", "{n,}" or "{n,m}" at the cursor without consuming it.
@@ -315,7 +344,7 @@ class Translator {
     return true;
   }
 
-  bool Escape() {
+  bool Escape(std::optional<std::size_t> lazyScan) {
     ++i_;  // the backslash
     // A decimal escape is a back-reference when that many groups have been
     // opened before it.
@@ -340,7 +369,7 @@ class Translator {
       out_ += u'\\';
       out_ += atom.set;
     } else {
-      PutLiteral(atom.unit);
+      PutLiteralAfter(lazyScan, atom.unit);
     }
     return Quantifier();
   }
@@ -387,7 +416,23 @@ class Translator {
     }
 
     if (ranges.empty() && sets.empty()) {
-      out_ += negated ? u"[\\s\\S]" : u"(?!)";
+      if (!negated) {
+        out_ += u"(?!)";
+        return Quantifier();
+      }
+      // "[^]": any unit at all
+      negated = false;
+      sets = u"\\s\\S";
+    }
+    if (!negated && MatchesEveryUnit(sets)) {
+      std::size_t at = out_.size();
+      out_ += u"[\\s\\S]";
+      if (Peek() == u'*' && Peek(1) == u'?' && Has(1) && !(Has(2) && Peek(2) == u'+')) {
+        out_ += u"*?";
+        i_ += 2;
+        lazyScanAt_ = at;
+        return true;
+      }
       return Quantifier();
     }
     if (ignoreCase_) {
@@ -408,6 +453,11 @@ class Translator {
     return Quantifier();
   }
 
+  static bool MatchesEveryUnit(std::u16string_view sets) {
+    auto has = [&](char16_t set) { return sets.find(set) != std::u16string_view::npos; };
+    return (has(u's') && has(u'S')) || (has(u'd') && has(u'D')) || (has(u'w') && has(u'W'));
+  }
+
   bool ClassAtom(Atom& atom) {
     char16_t c = p_[i_];
     if (c != u'\\') {
@@ -425,6 +475,8 @@ class Translator {
   std::size_t i_ = 0;
   long groupsOpened_ = 0;
   std::u16string out_;
+  // Where "[\s\S]*?" was just written, while it is the last thing written.
+  std::optional<std::size_t> lazyScanAt_;
 };
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/regexp_pattern.h"
+
 namespace {
 
 std::string Narrow(std::u16string_view units) {
@@ -122,6 +124,51 @@ TEST(RegExpObject, MatchesLikeTheWindowsObject) {
     ASSERT_NE(matches, nullptr);
     EXPECT_EQ(AllMatches(*matches), c.expected);
   }
+}
+
+// A lazy scan before a literal is rewritten to skip ahead to that literal;
+// spelling the scan as a group keeps it as it is, so the two must agree.
+TEST(RegExpObject, LazyScanBeforeALiteralMatchesAsWritten) {
+  struct Case {
+    std::u16string scan;  // the pattern around "@", where the scan goes
+    std::u16string subject;
+    bool ignoreCase;
+  };
+  const Case cases[] = {
+      {u"a@b", u"xaxxbxxb ab", false},
+      {u"<p>(@)</p>", u"<p>one</p>\n<p>two</p><p></p>", false},
+      {u"(@)x", u"abxcdxx", false},
+      {u"@b", u"aabab", false},
+      {u"a@bc", u"abxbcbc", false},
+      {u"a@B", u"a..b..B", true},
+      {u"a@\u0391", u"a\u03b1\u0391", true},
+      {u"a@\n", u"a\r\n\n", false},
+      {u"a@b+", u"a-bb-b", false},
+      {u"a@b*c", u"abbc-c", false},
+      {u"a@b?", u"ab", false},
+      {u"a@b{2}", u"ab-bb", false},
+      {u"a@(b)", u"abab", false},
+      {u"a@", u"aa", false},
+      {u"a@b", u"", false},
+  };
+  for (const Case& c : cases) {
+    std::size_t at = c.scan.find(u'@');
+    std::u16string rewritten = c.scan.substr(0, at) + u"[\\s\\S]*?" + c.scan.substr(at + 1);
+    std::u16string asWritten = c.scan.substr(0, at) + u"(?:[\\s\\S])*?" + c.scan.substr(at + 1);
+    SCOPED_TRACE(Narrow(rewritten) + " over " + Narrow(c.subject));
+    auto expected = MakeExpression(asWritten, c.ignoreCase)->Execute(c.subject);
+    auto actual = MakeExpression(rewritten, c.ignoreCase)->Execute(c.subject);
+    ASSERT_NE(expected, nullptr);
+    ASSERT_NE(actual, nullptr);
+    ASSERT_EQ(AllMatches(*actual), AllMatches(*expected));
+    for (int i = 0; i < actual->Count(); ++i) {
+      SubMatchCollection a = actual->Item(i)->SubMatches();
+      SubMatchCollection e = expected->Item(i)->SubMatches();
+      ASSERT_EQ(a.Count(), e.Count());
+      for (int k = 0; k < a.Count(); ++k) EXPECT_EQ(a.Item(k), e.Item(k));
+    }
+  }
+  EXPECT_NE(TranslatePattern(u"a[\\s\\S]*?b", false, false)->find(u"*+"), std::u16string::npos);
 }
 
 TEST(RegExpObject, SyntaxTheObjectLacksIsAnInvalidPattern) {
