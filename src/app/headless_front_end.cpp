@@ -76,14 +76,18 @@ std::string JoinLines(const std::vector<std::string>& lines) {
   return joined;
 }
 
-std::vector<std::string> ReadLines(std::istream& in) {
-  std::vector<std::string> lines;
+// Standard input as the blog box would hold it: every line break, LF or
+// CR LF, becomes CR LF, so a lone line break is one empty blog, as in the
+// box, and a final line break adds nothing.
+std::string ReadBoxText(std::istream& in) {
+  std::string text;
   std::string line;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
+    text += line;
+    if (!in.eof()) text += "\r\n";
   }
-  return lines;
+  return text;
 }
 
 bool TakesValue(std::string_view option) {
@@ -184,12 +188,12 @@ std::string VersionText() { return std::string("brelloc ") + BRELLOC_VERSION + "
 
 int RunHeadless(const CommandLine& commandLine, ConsoleStreams streams,
                 const ReportingHarvest& harvest) {
-  std::vector<std::string> lines =
-      commandLine.blogs.empty() ? ReadLines(streams.in) : commandLine.blogs;
+  const std::string box =
+      commandLine.blogs.empty() ? ReadBoxText(streams.in) : JoinLines(commandLine.blogs);
 
   ConsoleWindow window(
       {
-          {BatchControl::BlogBox, TextFromUtf8(JoinLines(lines))},
+          {BatchControl::BlogBox, TextFromUtf8(box)},
           {BatchControl::StartPageBox, TextFromUtf8(commandLine.startPage)},
           {BatchControl::PageCountBox, TextFromUtf8(commandLine.pageCount)},
           {BatchControl::ThreadCountBox, TextFromUtf8(commandLine.threadCount)},

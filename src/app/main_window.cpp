@@ -73,8 +73,11 @@ void MakeLabel(QWidget* parent, const char* name, QRect geometry, const char* te
 }  // namespace
 
 void NumberBox::keyPressEvent(QKeyEvent* event) {
+  // Shortcuts (Ctrl+V and the like) are left alone: depending on the
+  // platform they carry the letter of their key as text.
+  const bool shortcut = event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier);
   const QString typed = event->text();
-  if (!typed.isEmpty() && WithoutRefused(typed) != typed) {
+  if (!shortcut && WithoutRefused(typed) != typed) {
     event->accept();
     return;
   }
