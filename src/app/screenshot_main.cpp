@@ -16,6 +16,9 @@ int main(int argc, char** argv) {
   MainWindow window{BatchSeams()};
   window.show();
   QApplication::processEvents();
+  // A blinking caret would make every picture a little different.
+  if (QWidget* focused = QApplication::focusWidget()) focused->clearFocus();
+  QApplication::processEvents();
   if (!window.grab().save(target)) {
     std::cerr << "brelloc_screenshot: cannot write " << argv[1] << "\n";
     return 1;
