@@ -2,6 +2,7 @@
 
 #include "platform/file_system.h"
 #include "platform/run_directory.h"
+#include "platform/staged_file.h"
 #include "values/text_ops.h"
 
 namespace {
@@ -60,7 +61,12 @@ std::int32_t CreateFolderPath(Text& path) {
 
 void PrepareVideoFolder() {
   Text probe = VideoFolder();
-  if (FolderExists(probe)) return;
+  if (FolderExists(probe)) {
+    // Downloads that a killed run left half-written go, so they take no
+    // room for ever; a running program's own are locked and stay.
+    RemoveAbandonedStagedFiles(VideoFolder());
+    return;
+  }
   Text folder = VideoFolder();
   CreateFolderPath(folder);
 }

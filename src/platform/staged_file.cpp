@@ -3,12 +3,20 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <string_view>
 
 #include "pagetext/codepage936.h"
 
 namespace {
+
+constexpr std::string_view kPrefix = ".brelloc-";
+constexpr std::string_view kSuffix = ".part";
 
 // Moves `from` to `to` unless `to` already exists. renameat2 with
 // RENAME_NOREPLACE does it in one step; file systems without it get a hard
@@ -25,9 +33,15 @@ int MoveWithoutReplacing(const std::string& from, const std::string& to) {
 
 StagedFile::StagedFile(const Text& folder) {
   std::string pattern = TextToUtf8(folder);
-  pattern += "/.brelloc-XXXXXX.part";
-  fd_ = ::mkostemps(pattern.data(), 5, O_CLOEXEC);
-  if (fd_ >= 0) temporaryPath_ = std::move(pattern);
+  pattern += "/";
+  pattern += kPrefix;
+  pattern += "XXXXXX";
+  pattern += kSuffix;
+  fd_ = ::mkostemps(pattern.data(), static_cast<int>(kSuffix.size()), O_CLOEXEC);
+  if (fd_ < 0) return;
+  temporaryPath_ = std::move(pattern);
+  // The lock goes with the descriptor: a killed program loses it at once.
+  ::flock(fd_, LOCK_EX | LOCK_NB);
 }
 
 StagedFile::StagedFile(StagedFile&& other) noexcept
@@ -63,4 +77,30 @@ StagedFile::CommitResult StagedFile::Commit(const Text& target) {
   }
   Discard();
   return error == EEXIST ? CommitResult::TargetExists : CommitResult::Failed;
+}
+
+int RemoveAbandonedStagedFiles(const Text& folder) {
+  const std::string native = TextToUtf8(folder);
+  DIR* directory = ::opendir(native.c_str());
+  if (directory == nullptr) return 0;
+  int removed = 0;
+  while (const dirent* entry = ::readdir(directory)) {
+    const std::string_view name = entry->d_name;
+    if (name.size() <= kPrefix.size() + kSuffix.size() || name.substr(0, kPrefix.size()) != kPrefix ||
+        name.substr(name.size() - kSuffix.size()) != kSuffix) {
+      continue;
+    }
+    const std::string path = native + "/" + std::string(name);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) continue;
+    // Only a file nobody holds is abandoned.
+    struct stat status {};
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        ::unlink(path.c_str()) == 0) {
+      ++removed;
+    }
+    ::close(fd);
+  }
+  ::closedir(directory);
+  return removed;
 }

@@ -18,7 +18,9 @@ class StagedFile {
     Failed,         // the move failed for another reason
   };
 
-  // Creates a new, empty temporary file in `folder`. Valid() tells whether
+  // Creates a new, empty temporary file in `folder` and holds an exclusive
+  // lock on it while it is open, which tells RemoveAbandonedStagedFiles that
+  // it is still being written. Valid() tells whether
   // that worked (a missing or read-only folder, for instance, fails).
   explicit StagedFile(const Text& folder);
   ~StagedFile();
@@ -43,3 +45,8 @@ class StagedFile {
   int fd_ = -1;
   std::string temporaryPath_;
 };
+
+// Removes the temporary files that a killed or crashed program left in
+// `folder`. A file that another running program still holds is left alone.
+// Returns how many were removed.
+int RemoveAbandonedStagedFiles(const Text& folder);

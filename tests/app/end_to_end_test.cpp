@@ -131,6 +131,10 @@ TEST_F(EndToEndTest, KilledDuringADownloadLeavesNoFileAtTheTargetPath) {
   ASSERT_FALSE(service.PathsFor("vt.tumblr.com").empty());
   EXPECT_FALSE(fs::exists(videos / "large.mp4"));
   for (const auto& name : EntryNames(videos)) EXPECT_EQ(name.rfind(".brelloc-", 0), 0u) << name;
+
+  // The next start sweeps away what the killed run left half-written.
+  EXPECT_EQ(Run({"--headless"}), 2);  // no blogs
+  EXPECT_TRUE(EntryNames(videos).empty());
 }
 
 }  // namespace

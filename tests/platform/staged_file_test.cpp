@@ -70,6 +70,21 @@ TEST(StagedFileTest, MissingFolderGivesAnInvalidFile) {
   EXPECT_EQ(staged.Commit(TextPath(folder.Path() / "a.mp4")), StagedFile::CommitResult::Failed);
 }
 
+TEST(StagedFileTest, OnlyAbandonedTemporaryFilesAreSweptAway) {
+  TempFolder folder;
+  WriteFile(folder.Path() / ".brelloc-abc123.part", "left by a killed program");
+  WriteFile(folder.Path() / "keep.mp4", "a video");
+  WriteFile(folder.Path() / ".brelloc-note.txt", "not ours");
+  StagedFile inUse(TextPath(folder.Path()));
+  ASSERT_TRUE(inUse.Valid());
+
+  EXPECT_EQ(RemoveAbandonedStagedFiles(TextPath(folder.Path())), 1);
+  EXPECT_EQ(EntryNames(folder.Path()).size(), 3u);
+  EXPECT_FALSE(std::filesystem::exists(folder.Path() / ".brelloc-abc123.part"));
+  EXPECT_TRUE(std::filesystem::exists(inUse.TemporaryPath()));
+  EXPECT_EQ(RemoveAbandonedStagedFiles(TextPath(folder.Path() / "missing")), 0);
+}
+
 TEST(AppendToFileTest, CreatesThenAppendsWithoutTouchingEarlierBytes) {
   TempFolder folder;
   const auto path = folder.Path() / "list.txt";
