@@ -4,8 +4,10 @@
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QThread>
-#include <future>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <utility>
 
 #include "app/main_window.h"
 #include "app/qt_text.h"
@@ -24,6 +26,45 @@ QMessageBox* OpenMessageBox(const Text& message, const Text& title) {
   return box;
 }
 
+// One thread waits until another says it is done. Plain mutex and
+// condition variable, so that thread checkers see the hand-over.
+class Rendezvous {
+ public:
+  void Finish() {
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+    changed_.notify_all();
+  }
+  void Wait() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return finished_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool finished_ = false;
+};
+
+// Finishes its rendezvous when it is destroyed; moving it hands that over.
+class Finisher {
+ public:
+  explicit Finisher(std::shared_ptr<Rendezvous> rendezvous) : rendezvous_(std::move(rendezvous)) {}
+  Finisher(Finisher&&) noexcept = default;
+  Finisher& operator=(Finisher&&) = delete;
+  Finisher(const Finisher&) = delete;
+  Finisher& operator=(const Finisher&) = delete;
+  ~Finisher() { FinishNow(); }
+
+  void FinishNow() {
+    if (rendezvous_) rendezvous_->Finish();
+    rendezvous_.reset();
+  }
+
+ private:
+  std::shared_ptr<Rendezvous> rendezvous_;
+};
+
 }  // namespace
 
 template <typename Work>
@@ -34,8 +75,18 @@ void QtBatchWindow::OnWindowThread(Work&& work) {
     work(*window);
     return;
   }
+  // The call travels as a queued event. Whether it runs or the event is
+  // dropped (the window went away first), destroying it releases the
+  // waiting thread.
+  auto done = std::make_shared<Rendezvous>();
   QMetaObject::invokeMethod(
-      window, [window, &work] { work(*window); }, Qt::BlockingQueuedConnection);
+      window,
+      [window, &work, finisher = Finisher(done)]() mutable {
+        work(*window);
+        finisher.FinishNow();
+      },
+      Qt::QueuedConnection);
+  done->Wait();
 }
 
 Text QtBatchWindow::ControlText(BatchControl control) {
@@ -71,15 +122,14 @@ void QtBatchWindow::ShowMessage(const Text& message, const Text& title) {
     return;
   }
 
-  auto dismissed = std::make_shared<std::promise<void>>();
-  std::future<void> done = dismissed->get_future();
+  auto dismissed = std::make_shared<Rendezvous>();
   bool shown = false;
   OnWindowThread([&](MainWindow&) {
     QMessageBox* box = OpenMessageBox(message, title);
     QObject::connect(
-        box, &QMessageBox::finished, box, [dismissed] { dismissed->set_value(); },
+        box, &QMessageBox::finished, box, [dismissed] { dismissed->Finish(); },
         Qt::SingleShotConnection);
     shown = true;
   });
-  if (shown) done.wait();
+  if (shown) dismissed->Wait();
 }

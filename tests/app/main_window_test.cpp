@@ -367,7 +367,7 @@ TEST_F(MainWindowTest, BridgeCarriesCallsOverFromAnotherThread) {
   MainWindow& w = Open();
   QtBatchWindow bridge(&w);
   Text read;
-  bool done = false;
+  std::atomic<bool> done{false};
   std::thread other([&] {
     bridge.SetControlText(BatchControl::StartPageBox, TextFromUtf8("４２"));
     bridge.SetCaption(TextFromUtf8("Brelloc 第9页    3"));
@@ -375,7 +375,7 @@ TEST_F(MainWindowTest, BridgeCarriesCallsOverFromAnotherThread) {
     read = bridge.ControlText(BatchControl::StartPageBox);
     done = true;
   });
-  const bool finished = WaitUntil([&] { return done; });
+  const bool finished = WaitUntil([&] { return done.load(); });
   other.join();
   ASSERT_TRUE(finished);
   EXPECT_EQ(read, TextFromUtf8("４２"));
