@@ -1,8 +1,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <cstdio>
-#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -17,25 +15,10 @@ namespace {
 
 int RunWindow(int argc, char** argv) {
   QApplication application(argc, argv);
-  // A message box left open must not keep the program alive once the window
-  // is closed.
-  QApplication::setQuitOnLastWindowClosed(false);
-
   BatchSeams seams;
   seams.harvest = [](const Text& blog, std::int32_t page) { HarvestBlogPage(blog, page); };
   MainWindow window(std::move(seams));
-  QObject::connect(&window, &MainWindow::Closed, &application, &QApplication::quit);
-  window.show();
-  const int status = QApplication::exec();
-
-  // A batch that is still running reads BlogList and calls into the window
-  // from its threads: neither may be torn down under it, so the program ends
-  // here without running any destructor.
-  if (MainWindow::RunningBatches() > 0 || ActiveWorkers.load() > 0) {
-    std::fflush(nullptr);
-    std::_Exit(status);
-  }
-  return status;
+  return RunUntilClosed(window);
 }
 
 int RunHeadlessProgram(const CommandLine& commandLine) {

@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QInputMethodEvent>
@@ -10,6 +11,8 @@
 #include <QScreen>
 #include <QTextDocument>
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 
 #include "app/folder_path.h"
@@ -237,4 +240,16 @@ void MainWindow::SetControlText(BatchControl control, const Text& text) {
 void MainWindow::closeEvent(QCloseEvent* event) {
   QWidget::closeEvent(event);
   emit Closed();
+}
+
+int RunUntilClosed(MainWindow& window) {
+  QApplication::setQuitOnLastWindowClosed(false);
+  QObject::connect(&window, &MainWindow::Closed, qApp, &QCoreApplication::quit);
+  window.show();
+  const int status = QApplication::exec();
+  if (MainWindow::RunningBatches() > 0 || ActiveWorkers.load() > 0) {
+    std::fflush(nullptr);
+    std::_Exit(status);
+  }
+  return status;
 }

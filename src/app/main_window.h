@@ -39,6 +39,15 @@ class BlogBox : public QPlainTextEdit {
 // The four help lines the blog box starts with, joined by CR LF.
 Text BlogBoxHelpText();
 
+class MainWindow;
+
+// Shows the window and runs the event loop until the window is closed;
+// closing it ends the program even while a message box is open. Returns the
+// loop's status. While a batch is still running, its threads read BlogList
+// and call into the window, so neither may be torn down: the process then
+// ends right here, without running any destructor.
+int RunUntilClosed(MainWindow& window);
+
 // The program's one window.
 class MainWindow : public QWidget {
   Q_OBJECT

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
@@ -389,6 +390,33 @@ TEST_F(MainWindowTest, ClosingTheWindowIsAnnounced) {
   QSignalSpy closed(&w, &MainWindow::Closed);
   w.close();
   EXPECT_EQ(closed.count(), 1);
+}
+
+// Runs in a process of its own, since the program is meant to end.
+using MainWindowDeathTest = MainWindowTest;
+
+TEST_F(MainWindowDeathTest, ClosingTheWindowDuringABatchEndsTheProgram) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        MainWindow& w = Open();
+        w.SetControlText(BatchControl::BlogBox, Text("a"));
+        QTest::mouseClick(Find("按钮_视频"), Qt::LeftButton);
+        // A worker is inside the harvester, which never returns by itself.
+        WaitUntil([] { return ActiveWorkers.load() > 0; });
+        std::error_code ignored;
+        fs::remove_all(runDirectory, ignored);
+        QTimer::singleShot(0, &w, [&w] { w.close(); });
+        RunUntilClosed(w);
+        std::exit(3);  // the program should have ended inside
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(MainWindowTest, ClosingTheWindowWithoutABatchReturns) {
+  MainWindow& w = Open();
+  QTimer::singleShot(0, &w, [&w] { w.close(); });
+  EXPECT_EQ(RunUntilClosed(w), 0);
 }
 
 }  // namespace
