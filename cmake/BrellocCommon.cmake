@@ -19,12 +19,14 @@ if(BRELLOC_TSAN)
 endif()
 
 # brelloc_add_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>])
-# One test program per test file, registered with CTest under its own name.
+# One test program per test file. Each of its cases is registered with CTest
+# and labelled with the program's name (so `ctest -L <program>` picks a whole
+# program) and with any LABELS given.
 function(brelloc_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE brelloc_common ${T_LIBS} GTest::gtest GTest::gtest_main)
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${T_LABELS}")
+    PROPERTIES LABELS "${name};${T_LABELS}")
 endfunction()
