@@ -17,14 +17,21 @@
 // a code.
 namespace cp936 {
 
-// UTF-8 to UTF-16 code units, never stopping at bad input.
+// UTF-8 to UTF-16 code units, never stopping at bad input: malformed bytes
+// become U+FFFD by Windows' rule (see DecodeUtf8 in the source), which gives
+// at most one unit per input byte.
 std::u16string Utf8ToUtf16(std::string_view utf8);
 
 // UTF-16 code units to code page 936 bytes (may contain NUL where the input
 // does); works unit by unit, so a surrogate pair becomes "??".
 std::string Utf16ToCp936(std::u16string_view units);
 
-// Code page 936 bytes to UTF-16 code units, the inverse of the table.
+// Code page 936 bytes to UTF-16 code units, the inverse of the table. A lead
+// byte (0x81..0xFE) that ends the input or is followed by no trail byte gives
+// one U+FFFD and the byte after it is read afresh, so an ASCII byte behind a
+// broken character is never lost and the result has at most one unit per
+// byte. ICU's windows-936-2000 and node's gbk decoder do the same; what
+// Windows does here is not confirmed.
 std::u16string Cp936ToUtf16(std::string_view bytes);
 
 // UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
