@@ -43,7 +43,10 @@ std::string VideoBytes(std::size_t size, char seed) {
   return bytes;
 }
 
-FakeBlogService::FakeBlogService() {
+FakeBlogService::FakeBlogService(std::size_t workerThreads) {
+  if (workerThreads > 0) {
+    server_.new_task_queue = [workerThreads] { return new httplib::ThreadPool(workerThreads); };
+  }
   server_.Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
     Handle(request, response);
   });
@@ -109,12 +112,13 @@ void FakeBlogService::Handle(const httplib::Request& request, httplib::Response&
       response.set_content("not found", "text/plain");
       return;
     }
+    if (answer.delayBefore.count() > 0) std::this_thread::sleep_for(answer.delayBefore);
     if (!answer.redirectTo.empty()) {
       response.set_redirect(answer.redirectTo);
       return;
     }
     response.status = answer.status;
-    if (answer.sendOnly < 0 && answer.stallAfter.count() == 0) {
+    if (answer.sendOnly < 0 && answer.stallAfter.count() == 0 && answer.piecePause.count() == 0) {
       response.set_content(answer.body, "video/mp4");
       return;
     }
@@ -127,6 +131,7 @@ void FakeBlogService::Handle(const httplib::Request& request, httplib::Response&
           if (offset < limit) {
             const std::size_t chunk = std::min<std::size_t>(limit - offset, 64 * 1024);
             sink.write(shared->body.data() + offset, chunk);
+            if (shared->piecePause.count() > 0) std::this_thread::sleep_for(shared->piecePause);
             return true;
           }
           std::this_thread::sleep_for(shared->stallAfter);

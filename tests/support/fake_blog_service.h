@@ -37,6 +37,11 @@ struct VideoAnswer {
   std::chrono::milliseconds stallAfter{0};
   // Answer with a redirect to this URL instead.
   std::string redirectTo;
+  // Wait this long before answering at all (the request is recorded first).
+  std::chrono::milliseconds delayBefore{0};
+  // Pause this long after each piece of the body (pieces of 64 KiB), so a
+  // large video takes a while to arrive.
+  std::chrono::microseconds piecePause{0};
 };
 
 inline VideoAnswer Answer(int status, std::string body, long long sendOnly = -1,
@@ -46,6 +51,13 @@ inline VideoAnswer Answer(int status, std::string body, long long sendOnly = -1,
   answer.body = std::move(body);
   answer.sendOnly = sendOnly;
   answer.stallAfter = stallAfter;
+  return answer;
+}
+
+// A whole 200 answer whose body arrives in 64 KiB pieces, `pause` apart.
+inline VideoAnswer Paced(std::string body, std::chrono::microseconds pause) {
+  VideoAnswer answer = Answer(200, std::move(body));
+  answer.piecePause = pause;
   return answer;
 }
 
@@ -72,7 +84,9 @@ std::string VideoBytes(std::size_t size, char seed = 'v');
 
 class FakeBlogService {
  public:
-  FakeBlogService();
+  // `workerThreads` answer requests at once; 0 keeps the server's default,
+  // which is enough unless answers are held back (delayBefore, piecePause).
+  explicit FakeBlogService(std::size_t workerThreads = 0);
   ~FakeBlogService();
   FakeBlogService(const FakeBlogService&) = delete;
   FakeBlogService& operator=(const FakeBlogService&) = delete;
