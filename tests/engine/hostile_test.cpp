@@ -522,6 +522,11 @@ TEST_F(HostileTest, MisbehavingServersNeitherStopTheBatchNorLeaveHalfFiles) {
   const auto requestsOf = [](std::string host, std::string path, int expected) {
     return [=](const HostileService& s) { EXPECT_EQ(s.Count(host, path), expected) << host << path; };
   };
+  std::vector<std::string> cookies;
+  for (int i = 0; cookies.size() * 40 < 60 * 1024; ++i) {
+    cookies.push_back("Set-Cookie: cookie" + std::to_string(i) + "=" + std::string(10, 'c') + "; Path=/");
+  }
+  cookies.push_back("Content-Type: text/html");
   std::string cutPage = PostPage("page-stalls-after-post");
   const std::size_t afterPost = cutPage.find("</article>", cutPage.find("<article class=\"video")) + 10;
 
@@ -553,6 +558,12 @@ TEST_F(HostileTest, MisbehavingServersNeitherStopTheBatchNorLeaveHalfFiles) {
        Sends(HttpResponse(200, pageOf("header-without-colon"), {"Content-Type: text/html", "No colon here"})), {},
        Fate::PageLost, {}, {}},
       {"no-status-line", Sends(pageOf("no-status-line")), {}, Fate::PageLost, {}, {}},
+      {"cookie-flood", Sends(HttpResponse(200, pageOf("cookie-flood"), cookies)), {}, Fate::Saved, {}, {}},
+      // The page text ends at its first NUL.
+      {"nul-before-post", Sends(PageResponse(std::string("<p>\0</p>", 8) + pageOf("nul-before-post"))), {},
+       Fate::PageLost, {}, {}},
+      {"nul-after-post", Sends(PageResponse(pageOf("nul-after-post") + std::string("<p>\0</p>", 8))), {},
+       Fate::Saved, {}, {}},
       {"redirect-loop", RedirectsTo("http://" + BlogHost("redirect-loop") + "/page/1"), {}, Fate::PageLost, {},
        requestsOf(BlogHost("redirect-loop"), "/page/1", 11)},
       {"ten-redirects", RedirectsTo(hopBase + "1"), {}, Fate::Saved, {}, {}},
@@ -575,6 +586,15 @@ TEST_F(HostileTest, MisbehavingServersNeitherStopTheBatchNorLeaveHalfFiles) {
       {"video-trickles", {},
        Trickles(Head("HTTP/1.0 200 OK", {"Content-Length: 12000"}), body60k.substr(0, 12000), 1ms, 500ms),
        Fate::Saved, body60k.substr(0, 12000), {}},
+      {"video-chunked", {},
+       Sends(Head("HTTP/1.1 200 OK", {"Transfer-Encoding: chunked"}) + Chunk(body30k) + Chunk(body30k) + Chunk("")),
+       Fate::Saved, body30k + body30k, {}},
+      // Taken byte for byte, whatever the headers say of the body.
+      {"video-labelled-gzip", {}, Sends(HttpResponse(200, body60k, {"Content-Encoding: gzip"})), Fate::Saved,
+       body60k, {}},
+      {"video-bad-length", {}, Sends(Head("HTTP/1.0 200 OK", {"Content-Length: 6e4"}) + body60k), Fate::Failed, {},
+       {}},
+      {"video-interim-only", {}, Sends("HTTP/1.1 100 Continue\r\n\r\n"), Fate::Failed, {}, {}},
       {"video-404-chunked", {},
        Sends(Head("HTTP/1.1 404 Not Found", {"Transfer-Encoding: chunked"}) + Chunk(big) + Chunk("")),
        Fate::Failed, {}, {}},
