@@ -58,7 +58,7 @@ std::string Page(const std::string& blog, int blogIndex, int page, const Shape& 
                        "</h1></header>\n<section id=\"posts\">\n";
   // Room per video post, so that the page reaches its size with the videos
   // spread over it rather than bunched at the top.
-  const std::size_t share = shape.pageBytes / static_cast<std::size_t>(shape.videosPerPage + 1);
+  const std::size_t share = shape.pageBytes / static_cast<std::size_t>(shape.videosPerPage);
   long filler = 1;
   for (int video = 0; video < shape.videosPerPage; ++video) {
     const long postId = 800000000000L + blogIndex * 1000L + page * 10L + video;
