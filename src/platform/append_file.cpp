@@ -8,7 +8,10 @@
 
 bool AppendToFile(const Text& path, std::string_view bytes) {
   const std::string native = TextToUtf8(path);
-  const int fd = ::open(native.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  // O_NONBLOCK changes nothing for a regular file, but makes a named pipe
+  // that nobody reads fail at once instead of holding the caller (and any
+  // lock it holds) for ever.
+  const int fd = ::open(native.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
   if (fd < 0) return false;
   std::size_t done = 0;
   bool ok = true;
