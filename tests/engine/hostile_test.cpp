@@ -10,11 +10,14 @@
 #include <httplib.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -804,8 +807,8 @@ TEST_F(HostileTest, VideoFolderReplacedByAFile) {
 
 TEST_F(HostileTest, FailedListThatCannotBeWritten) {
   // The lines are lost, as nothing else records them; the rest of the batch
-  // goes on.
-  fs::create_directory(videos / kFailedList);
+  // goes on. A named pipe that nobody reads must not hold a worker (and with
+  // it the lock of the list) for ever.
   const std::string good = VideoBytes(20000, 'g');
   PostBlog("good");
   service.On(kVideoHost, VideoTarget("good"), Sends(HttpResponse(200, good)));
@@ -813,13 +816,57 @@ TEST_F(HostileTest, FailedListThatCannotBeWritten) {
     PostBlog(name);
     service.On(kVideoHost, VideoTarget(name), Sends(HttpResponse(404, "gone")));
   }
+  const fs::path list = videos / kFailedList;
+  for (const bool pipe : {false, true}) {
+    SCOPED_TRACE(pipe ? "a named pipe" : "a folder");
+    fs::remove_all(list);
+    fs::remove_all(videos / "good.mp4");
+    if (pipe) {
+      ASSERT_EQ(::mkfifo(list.c_str(), 0644), 0);
+    } else {
+      fs::create_directory(list);
+    }
 
-  RunHarvestBatch({"small-1", "good", "small-2"}, 3, settings);
+    std::atomic<bool> finished{false};
+    std::thread batch([&] {
+      RunHarvestBatch({"small-1", "good", "small-2"}, 3, settings);
+      finished = true;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (!finished && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+    if (!finished && pipe) {
+      // A reader lets the stuck writers go, so that the test can end.
+      ADD_FAILURE() << "the batch hangs on the pipe";
+      const int reader = ::open(list.c_str(), O_RDONLY | O_NONBLOCK);
+      batch.join();
+      ::close(reader);
+    } else {
+      batch.join();
+    }
 
-  EXPECT_EQ(EntryNames(videos), (std::vector<std::string>{"good.mp4", kFailedList}));
-  EXPECT_EQ(ReadFile(videos / "good.mp4"), good);
-  EXPECT_TRUE(fs::is_directory(videos / kFailedList));
-  EXPECT_TRUE(fs::is_empty(videos / kFailedList));
+    EXPECT_EQ(EntryNames(videos), (std::vector<std::string>{"good.mp4", kFailedList}));
+    EXPECT_EQ(ReadFile(videos / "good.mp4"), good);
+    if (!pipe) {
+      EXPECT_TRUE(fs::is_directory(list));
+      EXPECT_TRUE(fs::is_empty(list));
+    }
+  }
+}
+
+TEST_F(HostileTest, LinkAtATargetPathIsNotFollowed) {
+  // A link that leads out of the folder, even to nothing, stands at the
+  // target path like any file: nothing is fetched, written or recorded.
+  const fs::path outside = root.Path() / "outside.mp4";
+  fs::create_symlink(outside, videos / "linked.mp4");
+  PostBlog("linked");
+  service.On(kVideoHost, VideoTarget("linked"), Sends(HttpResponse(200, VideoBytes(20000))));
+
+  RunHarvestBatch({"linked"}, 1, settings);
+
+  EXPECT_FALSE(fs::exists(outside));
+  EXPECT_TRUE(fs::is_symlink(videos / "linked.mp4"));
+  EXPECT_EQ(EntryNames(videos), std::vector<std::string>{"linked.mp4"});
+  EXPECT_EQ(service.Count(kVideoHost, VideoTarget("linked")), 0);
 }
 
 // Unmounts on the way out, whatever happened.
