@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -320,6 +321,29 @@ TEST_F(HostileProgramTest, NamesFromThePageNeverLeaveTheFolder) {
   // Nothing beside the folder, and only the kept videos were asked for.
   EXPECT_EQ(EntryNames(program.Home()), (std::vector<std::string>{"brelloc", "err.txt", "out.txt", "视频"}));
   EXPECT_EQ(service.PathsFor("vt.tumblr.com").size(), kept.size());
+}
+
+TEST_F(HostileProgramTest, PageThatMakesTheVideoPatternBacktrackStillEnds) {
+  // Video articles with a notes container but no post link: from every
+  // article the pattern tries every later container against the rest of
+  // the page, so the work grows with about the cube of the page's size
+  // (32 KiB take a second, this half megabyte hours). The batch must end
+  // all the same; a run still going after half a minute is stopped here.
+  std::string page;
+  while (page.size() < 512 * 1024) {
+    page += "<article class=\"video post-1\"><span class=\"notes-pop-container\">\n";
+  }
+  service.SetPage("backtrack", 1, page);
+
+  const pid_t pid = program.Start(service.ConnectTo(), {"--pages", "1", "backtrack"});
+  const std::optional<ChildEnd> end = testing_support::WaitForChildAtMost(pid, 30s);
+  if (!end) {
+    ::kill(pid, SIGKILL);
+    WaitForChild(pid);
+    FAIL() << "the batch is still searching the page after half a minute";
+  }
+  ExpectFinished(*end);
+  EXPECT_TRUE(EntryNames(program.VideoFolder()).empty());
 }
 
 }  // namespace

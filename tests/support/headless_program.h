@@ -9,11 +9,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "temp_folder.h"
@@ -40,6 +43,21 @@ inline ChildEnd WaitForChild(pid_t pid) {
   end.signal = end.signaled ? WTERMSIG(status) : 0;
   end.peakRssKiB = usage.ru_maxrss;
   return end;
+}
+
+// Waits for the child to end, at most `limit`; nothing when it is still
+// running then.
+inline std::optional<ChildEnd> WaitForChildAtMost(pid_t pid, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    siginfo_t info{};
+    // WNOWAIT leaves the child to be reaped, with its usage, below.
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) return std::nullopt;
+    if (info.si_pid == pid) break;
+    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return WaitForChild(pid);
 }
 
 class HeadlessProgram {
