@@ -14,6 +14,7 @@ bool AppendToFile(const Text& path, std::string_view bytes) {
   const int fd = ::open(native.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
   if (fd < 0) return false;
   std::size_t done = 0;
+  off_t start = -1;  // where the first piece landed
   bool ok = true;
   while (done < bytes.size()) {
     const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -22,7 +23,15 @@ bool AppendToFile(const Text& path, std::string_view bytes) {
       ok = false;
       break;
     }
+    if (done == 0) {
+      const off_t end = ::lseek(fd, 0, SEEK_CUR);
+      start = end < 0 ? -1 : end - static_cast<off_t>(n);
+    }
     done += static_cast<std::size_t>(n);
   }
+  // A full disk or a file size limit can let only the first part of the
+  // bytes in. That part is taken back: left there, it would have the next
+  // append joined to it.
+  if (!ok && done > 0 && start >= 0) ::ftruncate(fd, start);
   return ::close(fd) == 0 && ok;
 }
