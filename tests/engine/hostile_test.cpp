@@ -23,6 +23,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <string>
@@ -910,6 +911,38 @@ TEST_F(HostileTest, FullVideoFolder) {
   RunHarvestBatch({"full"}, 1, settings);
 
   ExpectFolderHolds(videos, kept, {VideoUrl("full2")});
+}
+
+TEST_F(HostileTest, LineThatDoesNotFitOnAFullDisk) {
+  // The list ends a few bytes before the end of its last block and the disk
+  // is full: a line can then be written only in part. What part of it got
+  // in must not stay, or the next line would be joined to it.
+  TmpfsMount small(videos, "size=1m,mode=0755");
+  if (!small.Mounted()) GTEST_SKIP() << "no small file system to fill: mount: " << std::strerror(small.Error());
+  std::string earlier;
+  while (earlier.size() < 4096 - 10) earlier += "http://vt.tumblr.com/tumblr_old.mp4\r\n";
+  earlier.resize(4096 - 10);
+  earlier.replace(earlier.size() - 2, 2, "\r\n");
+  WriteFile(videos / kFailedList, earlier);
+  {
+    std::ofstream filler(videos / "filler", std::ios::binary);
+    const std::string block(4096, 'f');
+    while (filler.write(block.data(), block.size())) {
+    }
+  }
+  for (const std::string name : {"first", "second"}) {
+    PostBlog(name);
+    service.On(kVideoHost, VideoTarget(name), Sends(HttpResponse(404, "gone")));
+  }
+
+  RunHarvestBatch({"first"}, 1, settings);
+  fs::remove(videos / "filler");
+  RunHarvestBatch({"second"}, 1, settings);
+
+  const std::string list = ReadFile(videos / kFailedList);
+  const std::string first = VideoUrl("first") + "\r\n", second = VideoUrl("second") + "\r\n";
+  EXPECT_TRUE(list == earlier + second || list == earlier + first + second)
+      << "the list ends in: " << list.substr(earlier.size());
 }
 
 }  // namespace
