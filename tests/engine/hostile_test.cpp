@@ -544,6 +544,14 @@ TEST_F(HostileTest, MisbehavingServersNeitherStopTheBatchNorLeaveHalfFiles) {
        SendsThenHolds(Head("HTTP/1.1 200 OK", {"Content-Length: " + std::to_string(cutPage.size())}) +
                       cutPage.substr(0, afterPost)),
        {}, Fate::PageLost, {}, {}},
+      {"page-cut-short",
+       Sends(Head("HTTP/1.1 200 OK", {"Content-Length: " + std::to_string(cutPage.size())}) +
+             cutPage.substr(0, afterPost)),
+       {}, Fate::PageLost, {}, {}},
+      {"page-reset",
+       SendsThenResets(Head("HTTP/1.1 200 OK", {"Content-Length: " + std::to_string(cutPage.size())}) +
+                       cutPage.substr(0, afterPost)),
+       {}, Fate::PageLost, {}, {}},
       {"trickling-page",
        Trickles(Head("HTTP/1.1 200 OK", {"Content-Type: text/html; charset=utf-8",
                                          "Content-Length: " + std::to_string(pageOf("trickling-page").size())}),
@@ -574,6 +582,9 @@ TEST_F(HostileTest, MisbehavingServersNeitherStopTheBatchNorLeaveHalfFiles) {
       {"redirect-to-file", RedirectsTo("file://" + localPage.string()), {}, Fate::PageLost, {}, {}},
       {"redirect-to-ftp", RedirectsTo(ftpUrl + "page"), {}, Fate::PageLost, {}, {}},
       // Videos.
+      {"video-silent", {}, SendsThenHolds(""), Fate::Failed, {}, {}},
+      {"video-head-then-silence", {}, SendsThenHolds(Head("HTTP/1.0 200 OK", {"Content-Length: 60000"})),
+       Fate::Failed, {}, {}},
       {"video-stalls", {}, SendsThenHolds(Head("HTTP/1.0 200 OK", {"Content-Length: 60000"}) + body30k),
        Fate::Failed, {}, {}},
       {"video-resets", {}, SendsThenResets(Head("HTTP/1.0 200 OK", {"Content-Length: 60000"}) + body30k),
