@@ -38,6 +38,8 @@ PCRE2_SPTR16 Units(std::u16string_view text) {
 
 }  // namespace
 
+constexpr uint32_t kMatchStepLimit = 100'000'000;
+
 struct RegExpObject::Engine {
   CodeHandle code;
   MatchDataHandle matchData;
@@ -133,9 +135,12 @@ RegExpObject::Engine* RegExpObject::Compiled() {
   engine->matchData.reset(pcre2_match_data_create_from_pattern(engine->code.get(), nullptr));
   engine->context.reset(pcre2_match_context_create(nullptr));
   if (!engine->matchData || !engine->context) return nullptr;
-  // The object has no step limits of its own: a match that takes long
-  // still completes.
-  pcre2_set_match_limit(engine->context.get(), std::numeric_limits<uint32_t>::max());
+  // A hostile subject can make lazy scans backtrack for hours (the work
+  // grows with a power of its length), so each match attempt gets a budget
+  // of steps. It lies far above what any real page needs, however long
+  // (the work there grows with the distance to the next match); an attempt
+  // that runs out of it ends the search as failed instead of hanging.
+  pcre2_set_match_limit(engine->context.get(), kMatchStepLimit);
   pcre2_set_depth_limit(engine->context.get(), std::numeric_limits<uint32_t>::max());
 
   // Without JIT support (or memory for it) the interpreter does the work.
