@@ -19,16 +19,6 @@ constexpr long kForeverMs = INT_MAX;
 // is followed (it is dropped when it is).
 constexpr std::uint64_t kMaxHeldBodyBytes = 64ull * 1024 * 1024;
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
 std::string_view Scheme(std::string_view url) {
   const std::size_t end = url.find("://");
   return end == std::string_view::npos ? std::string_view() : url.substr(0, end);

@@ -19,6 +19,16 @@
 namespace curl_transfer {
 
 inline constexpr int kMaxRedirects = 10;
+
+// Header names and URL schemes compare without regard to ASCII case.
+inline bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
 // A header block above this size (one response, interim ones included) is
 // refused like a transport failure rather than held in memory.
 inline constexpr std::size_t kMaxHeaderBytes = 64 * 1024;

@@ -13,15 +13,6 @@
 
 namespace {
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
 
 // An HTTP token: visible ASCII without the separators.
 bool IsToken(std::string_view name) {
@@ -134,7 +125,7 @@ bool HttpRequest::SetRequestHeader(const Text& name, const Text& value) {
   if (value.View().find_first_of("\r\n") != std::string_view::npos) return false;
   auto& headers = state_->headers;
   for (auto it = headers.begin(); it != headers.end(); ++it) {
-    if (EqualsIgnoringCase(it->first, name.View())) {
+    if (curl_transfer::EqualsIgnoringCase(it->first, name.View())) {
       if (value.IsEmpty()) {
         headers.erase(it);
       } else {

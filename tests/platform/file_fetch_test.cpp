@@ -12,6 +12,7 @@
 
 #include "platform/connect_to.h"
 #include "support/raw_http_server.h"
+#include "support/scoped_env.h"
 
 namespace {
 
@@ -20,24 +21,6 @@ using testing_support::HttpResponse;
 using testing_support::RawConnection;
 using testing_support::RawHttpServer;
 
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value, 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 std::string Pattern(std::size_t size) {
   std::string data(size, '\0');
@@ -82,8 +65,8 @@ RawHttpServer::Responder Videos() {
 
 TEST(FetchFile, SendsAPlainHttp10GetStraightToTheServer) {
   RawHttpServer server(Videos());
-  ScopedEnv proxy("http_proxy", "http://127.0.0.1:9/");
-  ScopedEnv upper("HTTP_PROXY", "http://127.0.0.1:9/");
+  testing_support::ScopedEnv proxy("http_proxy", "http://127.0.0.1:9/");
+  testing_support::ScopedEnv upper("HTTP_PROXY", "http://127.0.0.1:9/");
   const FileFetchResult result = FetchFile(Text(server.Url("/ok/5")));
   EXPECT_TRUE(result.complete);
   ASSERT_EQ(server.Requests().size(), 1u);
@@ -200,7 +183,7 @@ TEST(FetchFile, StreamsIntoASinkThatCanStopIt) {
 
 TEST(FetchFile, RoutesThroughConnectToKeepingTheHost) {
   RawHttpServer server(Videos());
-  ScopedEnv route(connect_to::kVariable, server.HostPort().c_str());
+  testing_support::ScopedEnv route(connect_to::kVariable, server.HostPort().c_str());
   const FileFetchResult result = FetchFile(Text("http://vt.example.invalid/ok/10"));
   EXPECT_TRUE(result.complete);
   EXPECT_EQ(result.body, Bytes(Pattern(10)));

@@ -12,6 +12,7 @@
 #include "platform/apartment.h"
 #include "platform/connect_to.h"
 #include "support/raw_http_server.h"
+#include "support/scoped_env.h"
 
 namespace {
 
@@ -24,24 +25,6 @@ const char kUserAgent[] =
     "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1; KRAVO; .NET CLR 2.0.50727; .NET CLR "
     "3.0.04506.648; .NET CLR 3.5.21022)";
 
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value, 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 std::string RefusedUrl() {
   RawHttpServer gone([](RawConnection&, const CapturedRequest&) { return false; });
@@ -57,7 +40,7 @@ RawHttpServer::Responder Answer(std::string response) {
 
 TEST(WebRequest, TheAddressAloneSendsTheFiveDefaultHeaders) {
   RawHttpServer server(Answer(HttpResponse(200, "<html>page</html>")));
-  ScopedEnv route(connect_to::kVariable, server.HostPort().c_str());
+  testing_support::ScopedEnv route(connect_to::kVariable, server.HostPort().c_str());
   const Text address("http://someblog.example.invalid/page/3");
 
   const Bytes body = WebRequest(address);
