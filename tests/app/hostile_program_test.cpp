@@ -337,9 +337,9 @@ TEST_F(HostileProgramTest, NamesFromThePageNeverLeaveTheFolder) {
 TEST_F(HostileProgramTest, PageThatMakesTheVideoPatternBacktrackStillEnds) {
   // Video articles with a notes container but no post link: from every
   // article the pattern tries every later container against the rest of
-  // the page, so the work grows with about the cube of the page's size
-  // (32 KiB take a second, this half megabyte hours). The batch must end
-  // all the same; a run still going after half a minute is stopped here.
+  // the page, so the work grows much faster than the page (unbounded, this
+  // half megabyte takes hours). The batch must end all the same; a run
+  // still going after half a minute is stopped here.
   std::string page;
   while (page.size() < 512 * 1024) {
     page += "<article class=\"video post-1\"><span class=\"notes-pop-container\">\n";

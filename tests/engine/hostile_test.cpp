@@ -477,8 +477,10 @@ class HostileTest : public ::testing::Test {
     videos = root.Path() / "视频";
     fs::create_directory(videos);
     settings.videoFolder = TextFromUtf8(videos.string());
-    // Short, so that a video that stops moving is given up quickly.
-    settings.stallLimit = 1500ms;
+    // Short, so that a video that stops moving is given up well within the
+    // page fetches' own 15 s, yet long enough for a whole video to keep
+    // moving on a busy machine under a sanitizer.
+    settings.stallLimit = 10s;
     Route(service.ConnectTo());
   }
   void TearDown() override { ::unsetenv("BRELLOC_CONNECT_TO"); }
