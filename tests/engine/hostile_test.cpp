@@ -524,7 +524,6 @@ TEST_F(HostileTest, MisbehavingServersNeitherStopTheBatchNorLeaveHalfFiles) {
   WriteFile(localPage, PostPage("redirect-to-file"));
   WriteFile(localVideo, localVideoBody);
 
-  const auto pageOf = [](const std::string& name) { return PostPage(name); };
   const auto requestsOf = [](std::string host, std::string path, int expected) {
     return [=](const HostileService& s) { EXPECT_EQ(s.Count(host, path), expected) << host << path; };
   };
@@ -536,8 +535,11 @@ TEST_F(HostileTest, MisbehavingServersNeitherStopTheBatchNorLeaveHalfFiles) {
   std::string cutPage = PostPage("page-stalls-after-post");
   const std::size_t afterPost = cutPage.find("</article>", cutPage.find("<article class=\"video")) + 10;
 
+  // All cases run in one batch, one worker each, so that those that wait
+  // out a time limit do so side by side.
   const std::vector<HostileCase> cases = {
-      // Pages.
+      // Pages. One that stops moving is given up after 15 s; one that is
+      // slow but keeps within every limit must still work.
       {"silent-page", SendsThenHolds(""), {}, Fate::PageLost, {}, {}},
       {"head-then-silence",
        SendsThenHolds(Head("HTTP/1.1 200 OK", {"Content-Length: 5000", "Content-Type: text/html"})), {},
@@ -556,34 +558,35 @@ TEST_F(HostileTest, MisbehavingServersNeitherStopTheBatchNorLeaveHalfFiles) {
        {}, Fate::PageLost, {}, {}},
       {"trickling-page",
        Trickles(Head("HTTP/1.1 200 OK", {"Content-Type: text/html; charset=utf-8",
-                                         "Content-Length: " + std::to_string(pageOf("trickling-page").size())}),
-                pageOf("trickling-page"), 2ms, 3000ms),
+                                         "Content-Length: " + std::to_string(PostPage("trickling-page").size())}),
+                PostPage("trickling-page"), 2ms, 3000ms),
        {}, Fate::Saved, {}, {}},
-      {"endless-page", Endless(pageOf("endless-page"), false), {}, Fate::PageLost, {}, {}},
-      {"endless-chunked-page", Endless(pageOf("endless-chunked-page"), true), {}, Fate::PageLost, {}, {}},
-      {"eight-mib-page", Sends(PageResponse("<!--" + std::string(8 << 20, '-') + "-->" + pageOf("eight-mib-page"))),
+      {"endless-page", Endless(PostPage("endless-page"), false), {}, Fate::PageLost, {}, {}},
+      {"endless-chunked-page", Endless(PostPage("endless-chunked-page"), true), {}, Fate::PageLost, {}, {}},
+      {"eight-mib-page", Sends(PageResponse("<!--" + std::string(8 << 20, '-') + "-->" + PostPage("eight-mib-page"))),
        {}, Fate::Saved, {}, {}},
-      {"huge-headers", Sends(HttpResponse(200, pageOf("huge-headers"), FillerHeaders(100 * 1024))), {},
+      {"huge-headers", Sends(HttpResponse(200, PostPage("huge-headers"), FillerHeaders(100 * 1024))), {},
        Fate::PageLost, {}, {}},
-      {"large-headers", Sends(HttpResponse(200, pageOf("large-headers"), FillerHeaders(48 * 1024))), {},
+      {"large-headers", Sends(HttpResponse(200, PostPage("large-headers"), FillerHeaders(48 * 1024))), {},
        Fate::Saved, {}, {}},
       // A malformed header block counts as no response.
       {"header-without-colon",
-       Sends(HttpResponse(200, pageOf("header-without-colon"), {"Content-Type: text/html", "No colon here"})), {},
+       Sends(HttpResponse(200, PostPage("header-without-colon"), {"Content-Type: text/html", "No colon here"})), {},
        Fate::PageLost, {}, {}},
-      {"no-status-line", Sends(pageOf("no-status-line")), {}, Fate::PageLost, {}, {}},
-      {"cookie-flood", Sends(HttpResponse(200, pageOf("cookie-flood"), cookies)), {}, Fate::Saved, {}, {}},
+      {"no-status-line", Sends(PostPage("no-status-line")), {}, Fate::PageLost, {}, {}},
+      {"cookie-flood", Sends(HttpResponse(200, PostPage("cookie-flood"), cookies)), {}, Fate::Saved, {}, {}},
       // The page text ends at its first NUL.
-      {"nul-before-post", Sends(PageResponse(std::string("<p>\0</p>", 8) + pageOf("nul-before-post"))), {},
+      {"nul-before-post", Sends(PageResponse(std::string("<p>\0</p>", 8) + PostPage("nul-before-post"))), {},
        Fate::PageLost, {}, {}},
-      {"nul-after-post", Sends(PageResponse(pageOf("nul-after-post") + std::string("<p>\0</p>", 8))), {},
+      {"nul-after-post", Sends(PageResponse(PostPage("nul-after-post") + std::string("<p>\0</p>", 8))), {},
        Fate::Saved, {}, {}},
       {"redirect-loop", RedirectsTo("http://" + BlogHost("redirect-loop") + "/page/1"), {}, Fate::PageLost, {},
        requestsOf(BlogHost("redirect-loop"), "/page/1", 11)},
       {"ten-redirects", RedirectsTo(hopBase + "1"), {}, Fate::Saved, {}, {}},
       {"redirect-to-file", RedirectsTo("file://" + localPage.string()), {}, Fate::PageLost, {}, {}},
       {"redirect-to-ftp", RedirectsTo(ftpUrl + "page"), {}, Fate::PageLost, {}, {}},
-      // Videos.
+      // Videos. Only a whole answer of 2xx is kept, whatever comes before
+      // or after it.
       {"video-silent", {}, SendsThenHolds(""), Fate::Failed, {}, {}},
       {"video-head-then-silence", {}, SendsThenHolds(Head("HTTP/1.0 200 OK", {"Content-Length: 60000"})),
        Fate::Failed, {}, {}},
@@ -596,6 +599,7 @@ TEST_F(HostileTest, MisbehavingServersNeitherStopTheBatchNorLeaveHalfFiles) {
       {"video-last-chunk-missing", {},
        Sends(Head("HTTP/1.1 200 OK", {"Transfer-Encoding: chunked"}) + Chunk(body30k) + Chunk(body30k)),
        Fate::Failed, {}, {}},
+      // What comes after the announced length is not the body's.
       {"video-announces-less", {}, Sends(Head("HTTP/1.0 200 OK", {"Content-Length: 20000"}) + body30k),
        Fate::Saved, body30k.substr(0, 20000), {}},
       {"video-until-close", {}, Sends(Head("HTTP/1.0 200 OK", {"Content-Type: video/mp4"}) + body60k),
@@ -634,7 +638,7 @@ TEST_F(HostileTest, MisbehavingServersNeitherStopTheBatchNorLeaveHalfFiles) {
     service.On(BlogHost("ten-redirects"), "/hop/" + std::to_string(hop),
                RedirectsTo(hop < 9 ? hopBase + std::to_string(hop + 1) : hopBase + "landing"));
   }
-  service.On(BlogHost("ten-redirects"), "/hop/landing", Sends(PageResponse(pageOf("ten-redirects"))));
+  service.On(BlogHost("ten-redirects"), "/hop/landing", Sends(PageResponse(PostPage("ten-redirects"))));
   service.On(kVideoHost, "/landing.mp4", Sends(HttpResponse(200, body60k)));
 
   std::vector<std::string> blogs;
